@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -148,6 +149,8 @@ ClientProcess::ClientProcess(const vornsim::SimRoot& root, ClientBody body,
         throw std::runtime_error("cannot fork a client");
     }
     if (pid_ == 0) {
+        // A client must not outlive a test that crashed.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         run_in_child(dir_, root, body, options);
     }
 }

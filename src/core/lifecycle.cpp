@@ -1,4 +1,5 @@
 // Load and unload hooks and the process-wide state they own.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -52,7 +53,21 @@ int open_lock_file() {
     return fd;
 }
 
+// FFTW keeps its planner in its own static data. Were FFTW unloaded together
+// with this library, that memory would be lost at every unload; pinning FFTW
+// keeps one planner for every load, and leaves FFTW itself (which the client
+// may use too) untouched.
+void pin_transform_library() {
+    Dl_info fftw;
+    if (dladdr(reinterpret_cast<void*>(&fftw_plan_dft_r2c_1d), &fftw) != 0) {
+        if (void* handle = dlopen(fftw.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) {
+            dlclose(handle);
+        }
+    }
+}
+
 void make_transform_set() {
+    pin_transform_library();
     in = static_cast<double*>(fftw_malloc(sizeof(double) * vorn::kTransformPoints));
     out = static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * vorn::kTransformBins));
     if (in != nullptr && out != nullptr) {

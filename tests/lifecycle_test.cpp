@@ -185,11 +185,12 @@ TEST(Unload, GivesSigusr1BackToTheActionItReplaced) {
 
 TEST(Unload, ReleasesTheControlLockForAWaitingProcess) {
     SimRoot root = SimRoot::make_fresh();
+    const auto let_go = root.path() / "let_go";
     // The holder ignores SIGUSR1 and keeps it blocked, so only unloading can
-    // hand the lock over.
+    // hand the lock over; it unloads once the waiter has been refused.
     ClientOptions stubborn;
     stubborn.before_load = [] { signal(SIGUSR1, SIG_IGN); };
-    vorntest::ClientProcess holder(root, [](VornLib& lib, Report&) {
+    vorntest::ClientProcess holder(root, [&let_go](VornLib& lib, Report& report) {
         sigset_t usr1;
         sigemptyset(&usr1);
         sigaddset(&usr1, SIGUSR1);
@@ -197,20 +198,24 @@ TEST(Unload, ReleasesTheControlLockForAWaitingProcess) {
         lib.getLock("chief", "KeepOnTuning");
         puts("holding");
         fflush(stdout);
-        usleep(300 * 1000);
+        report.put("told", vorntest::eventually([&] { return std::filesystem::exists(let_go); }));
     }, stubborn);
     ASSERT_TRUE(holder.wait_for_output("holding"));
     vorntest::ClientProcess waiter(root, [](VornLib& lib, Report& report) {
         report.put("level", lib.getLock("crew", "OrbitWatcher"));
     });
+    ASSERT_TRUE(waiter.wait_for_output("Sending signal\n")) << waiter.output_so_far();
+    { std::ofstream{let_go}; }
     const auto held = holder.finish();
     const auto waited = waiter.finish();
     ASSERT_TRUE(held.ok()) << held.describe();
     ASSERT_TRUE(waited.ok()) << waited.describe();
+    EXPECT_EQ(held.integer("told"), 1);
     EXPECT_EQ(held.out.find("Signal Handler"), std::string::npos) << held.describe();
-    EXPECT_NE(waited.out.find("Sending signal\n"), std::string::npos) << waited.describe();
     EXPECT_EQ(waited.integer("level"), LEVEL_OPERATOR) << waited.describe();
-    EXPECT_NE(waited.out.rfind(".\nGot lock\n"), std::string::npos) << waited.describe();
+    const std::string got = ".\nGot lock\n";
+    EXPECT_EQ(waited.out.substr(waited.out.size() - std::min(waited.out.size(), got.size())), got)
+        << waited.describe();
 }
 
 }  // namespace

@@ -55,26 +55,26 @@ std::optional<Device> emulated_device_at(int fd) {
     return static_cast<Device>(code - 1);
 }
 
-std::optional<fs::path> sim_root() {
+// Whichever runs first, the constructor or an open of a fixed path by another
+// library's constructor, ends the process before a real path is reached.
+[[noreturn]] void refuse_to_run() {
+    std::fprintf(stderr,
+                 "vornsim: %s is not set; refusing to run against the real devices. Run the "
+                 "program under the vornsim launcher or set %s to a sim root.\n",
+                 vornsim::layout::kRootVariable, vornsim::layout::kRootVariable);
+    _exit(125);
+}
+
+fs::path required_sim_root() {
     const char* root = std::getenv(vornsim::layout::kRootVariable);
     if (root == nullptr || *root == '\0') {
-        return std::nullopt;
+        refuse_to_run();
     }
     return fs::path(root);
 }
 
-void refuse_without_root(const char* what) {
-    std::fprintf(stderr,
-                 "vornsim: %s is not set; refusing %s. Run the program under the vornsim "
-                 "launcher or set %s to a sim root.\n",
-                 vornsim::layout::kRootVariable, what, vornsim::layout::kRootVariable);
-}
-
 __attribute__((constructor)) void require_sim_root() {
-    if (!sim_root()) {
-        refuse_without_root("to run");
-        _exit(125);
-    }
+    required_sim_root();
 }
 
 bool is_fixed_path(const char* path) {
@@ -115,16 +115,11 @@ Redirect redirect_open(const char* path, int flags) {
     if (!is_fixed_path(path)) {
         return {false, -1, path};
     }
-    const std::optional<fs::path> root = sim_root();
-    if (!root) {
-        refuse_without_root(path);
-        errno = ENOENT;
-        return {true, -1, {}};
-    }
+    const fs::path root = required_sim_root();
     if (const auto device = vornsim::layout::emulated_device(path)) {
-        return {true, open_emulated(*root, *device, flags), {}};
+        return {true, open_emulated(root, *device, flags), {}};
     }
-    return {false, -1, vornsim::layout::below_root(*root, path).string()};
+    return {false, -1, vornsim::layout::below_root(root, path).string()};
 }
 
 mode_t mode_argument(int flags, va_list arguments) {
@@ -159,23 +154,12 @@ FILE* fopen_through(RealFopen* real, const char* path, const char* mode) {
         errno = ENXIO;
         return nullptr;
     }
-    const std::optional<fs::path> root = sim_root();
-    if (!root) {
-        refuse_without_root(path);
-        errno = ENOENT;
-        return nullptr;
-    }
-    return real(vornsim::layout::below_root(*root, path).c_str(), mode);
+    return real(vornsim::layout::below_root(required_sim_root(), path).c_str(), mode);
 }
 
 ssize_t read_emulated(Device device, void* buffer, size_t size) {
-    const std::optional<fs::path> root = sim_root();
-    if (!root) {
-        errno = EIO;
-        return -1;
-    }
     if (device == Device::sample_stream) {
-        return vornsim::sample_stream::read(*root, buffer, size);
+        return vornsim::sample_stream::read(required_sim_root(), buffer, size);
     }
     errno = EINVAL;
     return -1;
@@ -253,12 +237,11 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
     if (const auto device = emulated_device_at(fd)) {
-        const std::optional<fs::path> root = sim_root();
-        if (*device != Device::mailbox || !root) {
+        if (*device != Device::mailbox) {
             errno = ENOTTY;
             return -1;
         }
-        return vornsim::mailbox::ioctl(*root, request, argument);
+        return vornsim::mailbox::ioctl(required_sim_root(), request, argument);
     }
     VORNSIM_NEXT(ioctl);
     return real(fd, request, argument);

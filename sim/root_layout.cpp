@@ -41,4 +41,8 @@ std::filesystem::path calibration_file(const std::filesystem::path& root) {
     return below_root(root, vorn::kCalibrationFile);
 }
 
+std::filesystem::path mailbox_dir(const std::filesystem::path& root) {
+    return control_dir(root) / "mailbox";
+}
+
 }  // namespace vornsim::layout

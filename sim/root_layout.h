@@ -25,4 +25,7 @@ std::string_view device_name(Device device);
 std::filesystem::path lock_file(const std::filesystem::path& root);
 std::filesystem::path calibration_file(const std::filesystem::path& root);
 
+// The emulated mailbox's record, scripts and unit state.
+std::filesystem::path mailbox_dir(const std::filesystem::path& root);
+
 }  // namespace vornsim::layout

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/mailbox_options.h"
 #include "root_layout.h"
 #include "vornsim/sim_root.h"
 
@@ -28,6 +29,7 @@ struct Options {
     bool no_sample_stream = false;
     bool no_mailbox = false;
     std::string calibration;
+    vornsim::launcher::MailboxOptions mailbox;
     std::vector<std::string> command;
 };
 
@@ -66,6 +68,7 @@ void configure(const vornsim::SimRoot& root, const Options& options) {
     if (!options.calibration.empty()) {
         root.set_calibration(read_whole_file(options.calibration));
     }
+    vornsim::launcher::configure_mailbox(root, options.mailbox);
 }
 
 int run(const std::vector<std::string>& command, const fs::path& root, const fs::path& preload) {
@@ -113,6 +116,7 @@ int main(int argc, char** argv) {
                  "Make the mailbox device absent (its open fails with ENOENT)");
     app.add_option("--calibration", options.calibration, "Install FILE as the calibration file")
         ->check(CLI::ExistingFile);
+    vornsim::launcher::add_mailbox_options(app, options.mailbox);
     app.add_option("command", options.command, "COMMAND [ARGS...], after --")->required();
     CLI11_PARSE(app, argc, argv);
 
@@ -130,7 +134,9 @@ int main(int argc, char** argv) {
             root.keep();
             std::cerr << "vornsim: sim root " << root.path().string() << "\n";
         }
-        return run(options.command, root.path(), *preload);
+        const int status = run(options.command, root.path(), *preload);
+        vornsim::launcher::report_mailbox(root, options.mailbox);
+        return status;
     } catch (const std::exception& error) {
         std::cerr << "vornsim: " << error.what() << "\n";
         return 127;

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "client.h"
+#include "vornsim/mailbox_control.h"
 
 namespace {
 using vornsim::SimRoot;
@@ -182,6 +183,7 @@ TEST(Takeover, ANewerLoginTakesTheLockAndDropsTheHolderToView) {
     EXPECT_EQ(former.integer("status"), LEVEL_VIEW);
     EXPECT_EQ(former.integer("gated"), -1);
     EXPECT_EQ(former.integer("expert_gated"), -1);
+    EXPECT_EQ(vornsim::MailboxControl(root).exchange_count(), 0u);
     const std::string former_printed = after_load_line(former);
     EXPECT_TRUE(former_printed.rfind(".\nGot lock\nin control\n", 0) == 0 &&
                 repeats_then(former_printed.substr(std::strlen(".\nGot lock\nin control\n")),
@@ -272,6 +274,7 @@ TEST(Login, GivesUpOnAHolderThatNeverLetsGoAndReportsView) {
     EXPECT_EQ(run.integer("login"), LEVEL_VIEW);
     EXPECT_EQ(run.integer("level"), LEVEL_VIEW);
     EXPECT_EQ(run.integer("gated"), -1);
+    EXPECT_EQ(vornsim::MailboxControl(root).exchange_count(), 0u);
     EXPECT_EQ(lock_holder(root), holder.pid());
     const std::string printed = after_load_line(run);
     EXPECT_TRUE(repeats_then(printed, kRefusedPass, "Gave up waiting for lock\n"))

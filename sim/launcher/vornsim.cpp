@@ -1,5 +1,6 @@
 // vornsim: runs a command, and every process it starts, against a simulated
 // unit kept in a sim root.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,6 +72,25 @@ void configure(const vornsim::SimRoot& root, const Options& options) {
     vornsim::launcher::configure_mailbox(root, options.mailbox);
 }
 
+// The command is ended by the signals that would end the launcher, so that the
+// launcher outlives it and can still remove its fresh root.
+pid_t running_command = 0;
+
+void pass_signal_on(int signal) {
+    if (running_command > 0) {
+        kill(running_command, signal);
+    }
+}
+
+void pass_ending_signals_on() {
+    struct sigaction action = {};
+    action.sa_handler = pass_signal_on;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
 int run(const std::vector<std::string>& command, const fs::path& root, const fs::path& preload) {
     std::string preload_list = preload.string();
     if (const char* earlier = std::getenv("LD_PRELOAD"); earlier != nullptr && *earlier != '\0') {
@@ -93,6 +113,8 @@ int run(const std::vector<std::string>& command, const fs::path& root, const fs:
         std::cerr << "vornsim: cannot run " << command[0] << ": " << std::strerror(errno) << "\n";
         _exit(127);
     }
+    running_command = child;
+    pass_ending_signals_on();
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "root_layout.h"
+#include "stream_options.h"
 #include "vornsim/sim_root.h"
 
 namespace fs = std::filesystem;
@@ -29,6 +30,7 @@ struct Options {
     bool no_mailbox = false;
     std::string calibration;
     std::vector<std::string> command;
+    vornsim::launcher::StreamOptions stream;
 };
 
 // The preload sits beside the launcher in the build tree and in the library
@@ -66,6 +68,7 @@ void configure(const vornsim::SimRoot& root, const Options& options) {
     if (!options.calibration.empty()) {
         root.set_calibration(read_whole_file(options.calibration));
     }
+    vornsim::launcher::apply_stream_options(root, options.stream);
 }
 
 int run(const std::vector<std::string>& command, const fs::path& root, const fs::path& preload) {
@@ -113,6 +116,7 @@ int main(int argc, char** argv) {
                  "Make the mailbox device absent (its open fails with ENOENT)");
     app.add_option("--calibration", options.calibration, "Install FILE as the calibration file")
         ->check(CLI::ExistingFile);
+    vornsim::launcher::add_stream_options(app, options.stream);
     app.add_option("command", options.command, "COMMAND [ARGS...], after --")->required();
     CLI11_PARSE(app, argc, argv);
 

@@ -14,6 +14,17 @@ namespace {
 constexpr std::size_t kRecordBytes = sizeof(SampleRecord);
 static_assert(kRecordBytes == 256);
 
+fs::path staging_file(const fs::path& root) {
+    return records_file(root).string() + ".new";
+}
+
+// Renamed into place, so that a read still copying from the file it was
+// given keeps the records it was given.
+void install_records(const fs::path& root, const fs::path& staged) {
+    fs::rename(staged, records_file(root));
+    write_source(root, RecordFile{});
+}
+
 }  // namespace
 
 SampleStreamControl::SampleStreamControl(const SimRoot& root) : root_(root.path()) {}
@@ -23,13 +34,16 @@ void SampleStreamControl::serve_records(std::span<const SampleRecord> records) c
         throw std::invalid_argument("a stream of records needs at least one record");
     }
     const StateLock lock(root_);
-    std::ofstream file(records_file(root_), std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(records.data()),
-               static_cast<std::streamsize>(records.size_bytes()));
-    if (!file.flush()) {
-        throw std::runtime_error("cannot write " + records_file(root_).string());
+    const fs::path staged = staging_file(root_);
+    {
+        std::ofstream file(staged, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(records.data()),
+                   static_cast<std::streamsize>(records.size_bytes()));
+        if (!file.flush()) {
+            throw std::runtime_error("cannot write " + staged.string());
+        }
     }
-    write_source(root_, RecordFile{});
+    install_records(root_, staged);
 }
 
 void SampleStreamControl::serve_record_file(const fs::path& file) const {
@@ -38,8 +52,9 @@ void SampleStreamControl::serve_record_file(const fs::path& file) const {
         throw std::invalid_argument(file.string() + " does not hold whole 256-byte records");
     }
     const StateLock lock(root_);
-    fs::copy_file(file, records_file(root_), fs::copy_options::overwrite_existing);
-    write_source(root_, RecordFile{});
+    const fs::path staged = staging_file(root_);
+    fs::copy_file(file, staged, fs::copy_options::overwrite_existing);
+    install_records(root_, staged);
 }
 
 void SampleStreamControl::serve(const StreamGenerator& generator) const {

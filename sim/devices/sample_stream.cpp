@@ -1,13 +1,16 @@
 #include "devices/sample_stream.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <system_error>
 
 #include "core/sample_record.h"
@@ -60,60 +63,104 @@ void generate(const StreamGenerator& generator, std::uint64_t first, std::byte* 
     }
 }
 
-// Serves the record file from record `first` on, from its start again after its end.
-void copy_records(const fs::path& root, std::uint64_t first, std::byte* buffer,
-                  std::size_t bytes) {
-    const fs::path path = records_file(root);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw std::system_error(errno, std::generic_category(), "cannot open " + path.string());
-    }
-    const std::uint64_t count = fs::file_size(path) / kRecordBytes;
-    std::size_t done = 0;
-    std::uint64_t record = first;
-    while (done < bytes) {
-        const std::uint64_t index = record % count;
-        const std::size_t run = std::min<std::uint64_t>(count - index, records_touched(bytes - done));
-        const std::size_t run_bytes = std::min(run * kRecordBytes, bytes - done);
-        if (::pread(fd, buffer + done, run_bytes, static_cast<off_t>(index * kRecordBytes)) !=
-            static_cast<ssize_t>(run_bytes)) {
-            ::close(fd);
-            throw std::system_error(EIO, std::generic_category(), "short " + path.string());
+// The record file as it was when a read was settled; replacing the file
+// later does not change what this read delivers.
+class RecordFileSnapshot {
+public:
+    explicit RecordFileSnapshot(const fs::path& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0) {
+            throw std::system_error(errno, std::generic_category(), "cannot open " + path.string());
         }
-        done += run_bytes;
-        record += run;
+        struct stat status {};
+        ::fstat(fd_, &status);
+        count_ = static_cast<std::uint64_t>(status.st_size) / kRecordBytes;
+        if (count_ == 0) {
+            ::close(fd_);
+            throw std::system_error(EIO, std::generic_category(), "no records in " + path.string());
+        }
     }
-    ::close(fd);
-}
+    RecordFileSnapshot(const RecordFileSnapshot&) = delete;
+    RecordFileSnapshot& operator=(const RecordFileSnapshot&) = delete;
+    ~RecordFileSnapshot() { ::close(fd_); }
 
-ssize_t serve(const fs::path& root, void* buffer, std::size_t size) {
+    // From record `first` on, from the start again after the end.
+    void copy(std::uint64_t first, std::byte* buffer, std::size_t bytes) const {
+        std::size_t done = 0;
+        std::uint64_t record = first;
+        while (done < bytes) {
+            const std::uint64_t index = record % count_;
+            const std::size_t run =
+                std::min<std::uint64_t>(count_ - index, records_touched(bytes - done));
+            const std::size_t run_bytes = std::min(run * kRecordBytes, bytes - done);
+            if (::pread(fd_, buffer + done, run_bytes, static_cast<off_t>(index * kRecordBytes)) !=
+                static_cast<ssize_t>(run_bytes)) {
+                throw std::system_error(EIO, std::generic_category(), "short record file");
+            }
+            done += run_bytes;
+            record += run;
+        }
+    }
+
+private:
+    int fd_;
+    std::uint64_t count_ = 0;
+};
+
+// What one read delivers: settled under the state lock, so that the records
+// of concurrent reads never overlap, and copied afterwards, so that reads of
+// several threads or processes copy side by side as they would from a
+// device.
+struct Delivery {
+    std::size_t bytes = 0;
+    std::uint64_t first_record = 0;
+    std::optional<StreamGenerator> generator;
+    std::unique_ptr<RecordFileSnapshot> records;
+};
+
+// Nothing when the read fails, with errno set.
+std::optional<Delivery> settle(const fs::path& root, const void* buffer, std::size_t size) {
     const StateLock lock(root);
     if (buffer == nullptr && size > 0) {
         log_read(root, {size, -1});
         errno = EFAULT;
-        return -1;
+        return std::nullopt;
     }
     const std::optional<Fault> fault = take_fault(root);
     if (fault && fault->kind == FaultKind::fail) {
         log_read(root, {size, -1});
         errno = static_cast<int>(fault->value);
-        return -1;
+        return std::nullopt;
     }
-    std::size_t deliver = size / kRecordBytes * kRecordBytes;
+    Delivery delivery;
+    delivery.bytes = size / kRecordBytes * kRecordBytes;
     if (fault) {
-        deliver = std::min<std::uint64_t>(deliver, fault->value);
+        delivery.bytes = std::min<std::uint64_t>(delivery.bytes, fault->value);
     }
-    const std::uint64_t position = read_position(root);
-    auto* bytes = static_cast<std::byte*>(buffer);
+    delivery.first_record = read_position(root);
     const Source source = read_source(root);
     if (const auto* generator = std::get_if<StreamGenerator>(&source)) {
-        generate(*generator, position, bytes, deliver);
+        delivery.generator = *generator;
     } else {
-        copy_records(root, position, bytes, deliver);
+        delivery.records = std::make_unique<RecordFileSnapshot>(records_file(root));
     }
-    write_position(root, position + deliver / kRecordBytes);
-    log_read(root, {size, static_cast<long long>(deliver)});
-    return static_cast<ssize_t>(deliver);
+    write_position(root, delivery.first_record + delivery.bytes / kRecordBytes);
+    log_read(root, {size, static_cast<long long>(delivery.bytes)});
+    return delivery;
+}
+
+ssize_t serve(const fs::path& root, void* buffer, std::size_t size) {
+    const std::optional<Delivery> delivery = settle(root, buffer, size);
+    if (!delivery) {
+        return -1;
+    }
+    auto* bytes = static_cast<std::byte*>(buffer);
+    if (delivery->generator) {
+        generate(*delivery->generator, delivery->first_record, bytes, delivery->bytes);
+    } else {
+        delivery->records->copy(delivery->first_record, bytes, delivery->bytes);
+    }
+    return static_cast<ssize_t>(delivery->bytes);
 }
 
 }  // namespace

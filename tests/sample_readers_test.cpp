@@ -285,7 +285,8 @@ TEST(SampleReaders, AShortReadConvertsOnlyTheWholeRecordsReceived) {
             EXPECT_EQ(positions.y[i], arrived ? ramp(i, 1) : kUntouched);
             EXPECT_EQ(positions.i0[i], arrived ? ramp(i, 2) : kUntouched);
             for (std::size_t j = 0; j < 4; ++j) {
-                EXPECT_EQ(currents.values[4 * i + j], arrived ? ramp(whole + i, 24 + j) : kUntouched);
+                EXPECT_EQ(currents.values[4 * i + j],
+                          arrived ? ramp(whole + i, 24 + j) : kUntouched);
             }
         }
     }

@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <numbers>
 #include <string>
 #include <vector>
 
@@ -78,7 +76,8 @@ TEST(StandInStream, ConcurrentProcessesEachGetWholeRecordsAndNoneTwice) {
             }
             for (std::size_t r = 0; r < kRecords; ++r) {
                 // A record is whole and the records of one read consecutive.
-                if (slots[r * 32 + 31] != slots[r * 32] + 31 || slots[r * 32] != slots[0] + 32.0 * r) {
+                if (slots[r * 32 + 31] != slots[r * 32] + 31 ||
+                    slots[r * 32] != slots[0] + 32.0 * r) {
                     throw std::runtime_error("records out of order");
                 }
             }
@@ -118,7 +117,8 @@ TEST(StandInStream, ServesARecordFileInOrderFromItsStartAgainAfterItsEnd) {
     const std::vector<double> slots = read_slots(root, 5);
     for (std::size_t r = 0; r < 5; ++r) {
         SCOPED_TRACE(r);
-        EXPECT_TRUE(std::equal(records[r % 3].begin(), records[r % 3].end(), slots.begin() + 32 * r));
+        EXPECT_TRUE(
+            std::equal(records[r % 3].begin(), records[r % 3].end(), slots.begin() + 32 * r));
     }
 }
 
@@ -147,7 +147,8 @@ TEST(StandInStream, GeneratorsFillOneSlotOrEverySlot) {
         SampleStreamControl(root).serve(c.generator);
         const std::vector<double> slots = read_slots(root, 6);
         for (std::size_t i = 0; i < slots.size(); ++i) {
-            EXPECT_NEAR(slots[i], c.value(i / 32, i % 32), 1e-12) << "record " << i / 32 << " slot " << i % 32;
+            EXPECT_NEAR(slots[i], c.value(i / 32, i % 32), 1e-12)
+                << "record " << i / 32 << " slot " << i % 32;
         }
     }
 }
@@ -178,11 +179,13 @@ TEST(StandInStream, InjectedFaultsHitTheNextReadOnlyAndEveryReadIsLogged) {
     ASSERT_TRUE(uneven.ok()) << uneven.describe();
     EXPECT_EQ(uneven.integer("got"), static_cast<long long>(2 * kRecordBytes));
 
-    EXPECT_EQ(stream.reads(),
-              (std::vector<StreamRead>{{4 * kRecordBytes, -1},
-                                       {4 * kRecordBytes, static_cast<long long>(kRecordBytes + 100)},
-                                       {2 * kRecordBytes, 2 * kRecordBytes},
-                                       {2 * kRecordBytes + 100, 2 * kRecordBytes}}));
+    const std::size_t four = 4 * kRecordBytes;
+    const long long two = 2 * kRecordBytes;
+    const long long cut_short = kRecordBytes + 100;
+    EXPECT_EQ(stream.reads(), (std::vector<StreamRead>{{four, -1},
+                                                       {four, cut_short},
+                                                       {2 * kRecordBytes, two},
+                                                       {2 * kRecordBytes + 100, two}}));
     EXPECT_EQ(stream.position(), 5u);
 }
 
@@ -206,7 +209,9 @@ TEST(StandInStream, LauncherOptionsSetTheSourceAndTheFaults) {
     std::ofstream(records_file, std::ios::binary)
         .write(reinterpret_cast<const char*>(record.data()), sizeof record);
     ASSERT_EQ(std::system((launch + " --stream ramp -- true").c_str()), 0);
-    ASSERT_EQ(std::system((launch + " --stream-records " + records_file.string() + " -- true").c_str()), 0);
+    ASSERT_EQ(
+        std::system((launch + " --stream-records " + records_file.string() + " -- true").c_str()),
+        0);
     const std::vector<double> slots = read_slots(root, 2);
     EXPECT_EQ(slots[0], 7.0);
     EXPECT_EQ(slots[1], 8.0);

@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <bit>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <complex>
@@ -102,7 +102,8 @@ std::vector<SampleRecord> random_records(std::uint64_t seed) {
 TEST(Spectrum, MatchesAPlainTransformOfTheScaledSeries) {
     const auto cosine = [](double amplitude) {
         return [=](std::size_t k) {
-            return amplitude * std::cos(2.0 * std::numbers::pi * 100.0 * static_cast<double>(k) / kPoints);
+            return amplitude *
+                   std::cos(2.0 * std::numbers::pi * 100.0 * static_cast<double>(k) / kPoints);
         };
     };
     const std::vector<SampleRecord> random = random_records(7);
@@ -228,8 +229,8 @@ TEST(Spectrum, PlacesBinMAtExactlyMTimesTheSamplingFrequencyOver2048) {
         const Spectrum got = spectrum_of(root, 2, 0, samp_freq);
         for (std::size_t m = 0; m < kBins; ++m) {
             // Times 2048 is exact, and so is the product below 2^53.
-            ASSERT_EQ(got.frequency[m] * 2048.0,
-                      static_cast<double>(static_cast<std::int64_t>(samp_freq) * static_cast<std::int64_t>(m)))
+            const std::int64_t numerator = std::int64_t{samp_freq} * static_cast<std::int64_t>(m);
+            ASSERT_EQ(got.frequency[m] * 2048.0, static_cast<double>(numerator))
                 << "bin " << m;
         }
         if (samp_freq == 1000) {

@@ -46,7 +46,8 @@ void apply_stream_options(const SimRoot& root, const StreamOptions& options) {
         stream.serve_record_file(options.records);
     }
     if (options.waveform) {
-        stream.serve({kWaveforms.at(*options.waveform), options.amplitude, options.bin, options.slot});
+        stream.serve(
+            {kWaveforms.at(*options.waveform), options.amplitude, options.bin, options.slot});
     }
     if (options.fail_errno) {
         stream.fail_next_read(*options.fail_errno);

@@ -8,7 +8,9 @@
 
 namespace vornsim::sample_stream {
 
-// One read of the device opened below `root`.
+// One read of the device opened below `root`: whole records from the root's
+// source, or what a pending fault makes of the read; -1 with errno set on
+// failure.
 ssize_t read(const std::filesystem::path& root, void* buffer, std::size_t size);
 
 }  // namespace vornsim::sample_stream

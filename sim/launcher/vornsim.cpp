@@ -18,6 +18,7 @@
 
 #include "launcher/mailbox_options.h"
 #include "root_layout.h"
+#include "launcher/stream_options.h"
 #include "vornsim/sim_root.h"
 
 namespace fs = std::filesystem;
@@ -31,6 +32,7 @@ struct Options {
     bool no_mailbox = false;
     std::string calibration;
     vornsim::launcher::MailboxOptions mailbox;
+    vornsim::launcher::StreamOptions stream;
     std::vector<std::string> command;
 };
 
@@ -70,6 +72,7 @@ void configure(const vornsim::SimRoot& root, const Options& options) {
         root.set_calibration(read_whole_file(options.calibration));
     }
     vornsim::launcher::configure_mailbox(root, options.mailbox);
+    vornsim::launcher::apply_stream_options(root, options.stream);
 }
 
 // The command is ended by the signals that would end the launcher, so that the
@@ -139,6 +142,7 @@ int main(int argc, char** argv) {
     app.add_option("--calibration", options.calibration, "Install FILE as the calibration file")
         ->check(CLI::ExistingFile);
     vornsim::launcher::add_mailbox_options(app, options.mailbox);
+    vornsim::launcher::add_stream_options(app, options.stream);
     app.add_option("command", options.command, "COMMAND [ARGS...], after --")->required();
     CLI11_PARSE(app, argc, argv);
 

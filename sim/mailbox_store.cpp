@@ -1,10 +1,5 @@
 #include "mailbox_store.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <iomanip>
 #include <sstream>
@@ -12,6 +7,7 @@
 #include <system_error>
 
 #include "root_layout.h"
+#include "state_file.h"
 
 namespace vornsim::mailbox_store {
 namespace fs = std::filesystem;
@@ -20,60 +16,6 @@ namespace {
 
 // Record file: 32 bytes as sent, then the result and errno as host ints.
 constexpr std::size_t kRecordSize = 32 + 2 * sizeof(std::int32_t);
-
-[[noreturn]] void fail(const std::string& what, const fs::path& path) {
-    throw std::system_error(errno, std::generic_category(), what + " " + path.string());
-}
-
-std::string read_all(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return {};
-        }
-        fail("cannot open", path);
-    }
-    std::string content;
-    char chunk[4096];
-    ssize_t got = 0;
-    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) {
-        content.append(chunk, static_cast<std::size_t>(got));
-    }
-    const int read_errno = errno;
-    ::close(fd);
-    if (got < 0) {
-        errno = read_errno;
-        fail("cannot read", path);
-    }
-    return content;
-}
-
-void write_all(const fs::path& path, const std::string& content, int mode_flags) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode_flags, 0666);
-    if (fd < 0) {
-        fail("cannot open", path);
-    }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t written = ::write(fd, content.data() + done, content.size() - done);
-        if (written < 0) {
-            const int write_errno = errno;
-            ::close(fd);
-            errno = write_errno;
-            fail("cannot write", path);
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    ::close(fd);
-}
-
-void append(const fs::path& path, const std::string& content) {
-    write_all(path, content, O_APPEND);
-}
-
-void replace(const fs::path& path, const std::string& content) {
-    write_all(path, content, O_TRUNC);
-}
 
 std::string hex_of(const std::vector<std::uint8_t>& bytes) {
     std::ostringstream text;
@@ -104,32 +46,21 @@ fs::path unit_file(const fs::path& dir) {
     return dir / "unit";
 }
 
+// Made before the lock is taken, since the lock file lives in it.
+fs::path made_store_dir(const fs::path& root) {
+    const fs::path dir = layout::mailbox_dir(root);
+    std::error_code ignored;
+    fs::create_directories(dir, ignored);
+    return dir;
+}
+
 }  // namespace
 
-LockedStore::LockedStore(const fs::path& root) : dir_(layout::mailbox_dir(root)) {
-    std::error_code ignored;
-    fs::create_directories(dir_, ignored);
-    const fs::path lock = dir_ / "lock";
-    lock_fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (lock_fd_ < 0) {
-        fail("cannot open", lock);
-    }
-    while (::flock(lock_fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            const int lock_errno = errno;
-            ::close(lock_fd_);
-            errno = lock_errno;
-            fail("cannot lock", lock);
-        }
-    }
-}
-
-LockedStore::~LockedStore() {
-    ::close(lock_fd_);
-}
+LockedStore::LockedStore(const fs::path& root)
+    : dir_(made_store_dir(root)), lock_(dir_ / "lock") {}
 
 std::vector<MailboxExchange> LockedStore::exchanges() const {
-    const std::string content = read_all(exchanges_file(dir_));
+    const std::string content = read_state_file(exchanges_file(dir_)).value_or("");
     std::vector<MailboxExchange> exchanges(content.size() / kRecordSize);
     for (std::size_t i = 0; i < exchanges.size(); ++i) {
         const char* record = content.data() + i * kRecordSize;
@@ -157,11 +88,11 @@ void LockedStore::record(const MailboxExchange& exchange) const {
     std::memcpy(record.data(), exchange.sent.data(), 32);
     std::memcpy(record.data() + 32, &result, sizeof result);
     std::memcpy(record.data() + 32 + sizeof result, &error, sizeof error);
-    append(exchanges_file(dir_), record);
+    append_state_file(exchanges_file(dir_), record);
 }
 
 std::optional<ScriptedResult> LockedStore::scripted_result(std::size_t exchange_number) const {
-    std::istringstream lines(read_all(results_file(dir_)));
+    std::istringstream lines(read_state_file(results_file(dir_)).value_or(""));
     std::optional<ScriptedResult> latest;
     ScriptedResult script{};
     while (lines >> script.exchange_number >> script.result >> script.error) {
@@ -175,11 +106,11 @@ std::optional<ScriptedResult> LockedStore::scripted_result(std::size_t exchange_
 void LockedStore::add(const ScriptedResult& script) const {
     std::ostringstream line;
     line << script.exchange_number << ' ' << script.result << ' ' << script.error << '\n';
-    append(results_file(dir_), line.str());
+    append_state_file(results_file(dir_), line.str());
 }
 
 std::vector<ScriptedReply> LockedStore::scripted_replies() const {
-    std::istringstream lines(read_all(replies_file(dir_)));
+    std::istringstream lines(read_state_file(replies_file(dir_)).value_or(""));
     std::vector<ScriptedReply> replies;
     std::uint32_t command = 0;
     std::string selector;
@@ -200,11 +131,11 @@ void LockedStore::add(const ScriptedReply& script) const {
     line << std::hex << script.command << std::dec << ' '
          << (script.selector ? std::to_string(*script.selector) : std::string("-")) << ' '
          << script.offset << ' ' << hex_of(script.bytes) << '\n';
-    append(replies_file(dir_), line.str());
+    append_state_file(replies_file(dir_), line.str());
 }
 
 UnitState LockedStore::unit() const {
-    const std::string content = read_all(unit_file(dir_));
+    const std::string content = read_state_file(unit_file(dir_)).value_or("");
     UnitState unit;
     if (content.size() == sizeof unit.setpoints + 1) {
         std::memcpy(unit.setpoints.data(), content.data(), sizeof unit.setpoints);
@@ -217,7 +148,7 @@ void LockedStore::save(const UnitState& unit) const {
     std::string content(sizeof unit.setpoints, '\0');
     std::memcpy(content.data(), unit.setpoints.data(), sizeof unit.setpoints);
     content.push_back(static_cast<char>(unit.pid_configuration));
-    replace(unit_file(dir_), content);
+    replace_state_file(unit_file(dir_), content);
 }
 
 }  // namespace vornsim::mailbox_store

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "state_file.h"
 #include "vornsim/mailbox_log.h"
 
 namespace vornsim::mailbox_store {
@@ -40,9 +41,6 @@ struct UnitState {
 class LockedStore {
 public:
     explicit LockedStore(const std::filesystem::path& root);
-    ~LockedStore();
-    LockedStore(const LockedStore&) = delete;
-    LockedStore& operator=(const LockedStore&) = delete;
 
     std::vector<MailboxExchange> exchanges() const;
     std::size_t exchange_count() const;
@@ -58,7 +56,7 @@ public:
 
 private:
     std::filesystem::path dir_;
-    int lock_fd_ = -1;
+    StateFileLock lock_;
 };
 
 }  // namespace vornsim::mailbox_store

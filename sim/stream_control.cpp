@@ -1,6 +1,5 @@
 #include "vornsim/stream_control.h"
 
-#include <fstream>
 #include <stdexcept>
 
 #include "stream_state.h"
@@ -35,14 +34,8 @@ void SampleStreamControl::serve_records(std::span<const SampleRecord> records) c
     }
     const StateLock lock(root_);
     const fs::path staged = staging_file(root_);
-    {
-        std::ofstream file(staged, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(records.data()),
-                   static_cast<std::streamsize>(records.size_bytes()));
-        if (!file.flush()) {
-            throw std::runtime_error("cannot write " + staged.string());
-        }
-    }
+    replace_state_file(staged,
+                       {reinterpret_cast<const char*>(records.data()), records.size_bytes()});
     install_records(root_, staged);
 }
 

@@ -1,14 +1,9 @@
 #include "stream_state.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <sstream>
 #include <string>
-#include <system_error>
 
 #include "root_layout.h"
 
@@ -26,47 +21,6 @@ fs::path source_file(const fs::path& root) { return control_file(root, "stream.s
 fs::path position_file(const fs::path& root) { return control_file(root, "stream.position"); }
 fs::path fault_file(const fs::path& root) { return control_file(root, "stream.fault"); }
 fs::path log_file(const fs::path& root) { return control_file(root, "stream.reads"); }
-
-[[noreturn]] void fail(const std::string& what, const fs::path& path) {
-    throw std::system_error(errno, std::generic_category(), what + " " + path.string());
-}
-
-std::optional<std::string> read_text(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        fail("cannot open", path);
-    }
-    std::string text;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) {
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    if (got < 0) {
-        fail("cannot read", path);
-    }
-    return text;
-}
-
-void write_text(const fs::path& path, const std::string& text, int mode_flags) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode_flags, 0666);
-    if (fd < 0) {
-        fail("cannot open", path);
-    }
-    const bool whole = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    if (!whole) {
-        fail("cannot write", path);
-    }
-}
-
-void replace_text(const fs::path& path, const std::string& text) {
-    write_text(path, text, O_TRUNC);
-}
 
 const char* waveform_name(Waveform waveform) {
     switch (waveform) {
@@ -116,7 +70,7 @@ Source decode(const std::string& text, const fs::path& path) {
             : std::nullopt;
     if (!waveform) {
         errno = EINVAL;
-        fail("unreadable stream source in", path);
+        throw_file_error("unreadable stream source in", path);
     }
     generator.waveform = *waveform;
     if (slot >= 0) {
@@ -127,55 +81,38 @@ Source decode(const std::string& text, const fs::path& path) {
 
 }  // namespace
 
-StateLock::StateLock(const fs::path& root)
-    : fd_(::open(lock_file(root).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
-    if (fd_ < 0) {
-        fail("cannot open", lock_file(root));
-    }
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            const int error = errno;
-            ::close(fd_);
-            errno = error;
-            fail("cannot lock", lock_file(root));
-        }
-    }
-}
-
-StateLock::~StateLock() {
-    ::close(fd_);
-}
+StateLock::StateLock(const fs::path& root) : lock_(lock_file(root)) {}
 
 fs::path records_file(const fs::path& root) {
     return control_file(root, "stream.records");
 }
 
 Source read_source(const fs::path& root) {
-    const std::optional<std::string> text = read_text(source_file(root));
+    const std::optional<std::string> text = read_state_file(source_file(root));
     return text ? decode(*text, source_file(root)) : Source{StreamGenerator{}};
 }
 
 void write_source(const fs::path& root, const Source& source) {
-    replace_text(source_file(root), encode(source));
+    replace_state_file(source_file(root), encode(source));
     write_position(root, 0);
 }
 
 std::uint64_t read_position(const fs::path& root) {
-    const std::optional<std::string> text = read_text(position_file(root));
+    const std::optional<std::string> text = read_state_file(position_file(root));
     return text ? std::stoull(*text) : 0;
 }
 
 void write_position(const fs::path& root, std::uint64_t position) {
-    replace_text(position_file(root), std::to_string(position) + "\n");
+    replace_state_file(position_file(root), std::to_string(position) + "\n");
 }
 
 void set_fault(const fs::path& root, const Fault& fault) {
-    replace_text(fault_file(root), (fault.kind == FaultKind::fail ? "fail " : "cut ") +
-                                       std::to_string(fault.value) + "\n");
+    replace_state_file(fault_file(root), (fault.kind == FaultKind::fail ? "fail " : "cut ") +
+                                             std::to_string(fault.value) + "\n");
 }
 
 std::optional<Fault> take_fault(const fs::path& root) {
-    const std::optional<std::string> text = read_text(fault_file(root));
+    const std::optional<std::string> text = read_state_file(fault_file(root));
     if (!text) {
         return std::nullopt;
     }
@@ -185,20 +122,19 @@ std::optional<Fault> take_fault(const fs::path& root) {
     std::uint64_t value = 0;
     if (!(words >> kind >> value) || (kind != "fail" && kind != "cut")) {
         errno = EINVAL;
-        fail("unreadable stream fault in", fault_file(root));
+        throw_file_error("unreadable stream fault in", fault_file(root));
     }
     return Fault{kind == "fail" ? FaultKind::fail : FaultKind::cut, value};
 }
 
 void log_read(const fs::path& root, const StreamRead& read) {
-    write_text(log_file(root),
-               std::to_string(read.requested) + " " + std::to_string(read.delivered) + "\n",
-               O_APPEND);
+    append_state_file(log_file(root), std::to_string(read.requested) + " " +
+                                          std::to_string(read.delivered) + "\n");
 }
 
 std::vector<StreamRead> read_log(const fs::path& root) {
     std::vector<StreamRead> reads;
-    std::istringstream lines(read_text(log_file(root)).value_or(""));
+    std::istringstream lines(read_state_file(log_file(root)).value_or(""));
     StreamRead read{};
     while (lines >> read.requested >> read.delivered) {
         reads.push_back(read);

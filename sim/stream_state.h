@@ -9,21 +9,18 @@
 #include <variant>
 #include <vector>
 
+#include "state_file.h"
 #include "vornsim/stream_control.h"
 
 namespace vornsim::stream_state {
 
-// An exclusive flock on the root's stream lock file; serialises processes and,
-// since every holder opens the file anew, the threads of one process too.
+// The root's stream lock, held while it lives.
 class StateLock {
 public:
     explicit StateLock(const std::filesystem::path& root);
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
-    ~StateLock();
 
 private:
-    int fd_;
+    StateFileLock lock_;
 };
 
 struct RecordFile {};  // the records in records_file()

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "bit_patterns.h"
 #include "core/mailbox_protocol.h"
 #include "mailbox_check.h"
 
@@ -12,6 +12,7 @@ namespace {
 using vornsim::MailboxControl;
 using vornsim::SimRoot;
 using vorntest::Access;
+using vorntest::bits_of;
 using vorntest::Report;
 using vorntest::VornLib;
 
@@ -83,12 +84,6 @@ vorntest::CommandRun read_statistics(const SimRoot& root) {
     });
 }
 
-std::uint64_t bits_of(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 TEST(PositionStatistics, ScaleXAndYByTheirOwnFactorsAndCopyChannel2BitForBit) {
     struct Case {
         const char* calibration;  // null: no calibration file
@@ -98,10 +93,7 @@ TEST(PositionStatistics, ScaleXAndYByTheirOwnFactorsAndCopyChannel2BitForBit) {
     for (const Case c : {Case{nullptr, 1.0, 1.0}, Case{"[BPM1]\nScale_X = 2.0\n", 2.0, 1.0},
                          Case{"[BPM1]\nScale_X = 2.0\nScale_Y = 4.0\n", 2.0, 4.0}}) {
         SCOPED_TRACE(c.calibration ? c.calibration : "no calibration file");
-        const SimRoot root = SimRoot::make_fresh();
-        if (c.calibration != nullptr) {
-            root.set_calibration(c.calibration);
-        }
+        const SimRoot root = vorntest::fresh_root_with_calibration(c.calibration);
         script_statistics(MailboxControl(root));
         const auto run = read_statistics(root);
         ASSERT_TRUE(run.client.ok()) << run.describe();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bit_patterns.h"
 #include "client.h"
 #include "vornsim/stream_control.h"
 
@@ -17,6 +18,7 @@ using vornsim::SampleRecord;
 using vornsim::SampleStreamControl;
 using vornsim::SimRoot;
 using vornsim::StreamRead;
+using vorntest::bits_of;
 using vorntest::Report;
 using vorntest::run_client;
 using vorntest::VornLib;
@@ -64,14 +66,6 @@ Currents read_currents(const SimRoot& root, std::uint32_t count, std::size_t roo
     return {run.integer("result"), run.values<double>("currents")};
 }
 
-std::vector<std::uint64_t> bits_of(const std::vector<double>& values) {
-    std::vector<std::uint64_t> bits;
-    for (double value : values) {
-        bits.push_back(std::bit_cast<std::uint64_t>(value));
-    }
-    return bits;
-}
-
 TEST(PositionArray, MultipliesXAndYByTheirScaleFactorsAndCopiesI0) {
     struct Case {
         const char* name;
@@ -85,12 +79,7 @@ TEST(PositionArray, MultipliesXAndYByTheirScaleFactorsAndCopiesI0) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SimRoot root = SimRoot::make_fresh();
-        if (c.calibration != nullptr) {
-            root.set_calibration(c.calibration);
-        } else {
-            root.remove_calibration();
-        }
+        SimRoot root = vorntest::fresh_root_with_calibration(c.calibration);
         const Positions got = read_positions(root, 5, 6);
         EXPECT_EQ(got.result, 5);
         for (std::size_t i = 0; i < 5; ++i) {

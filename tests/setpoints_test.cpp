@@ -71,10 +71,7 @@ TEST(Setpoints, ConvertOnTheXAndYChannelsBothWaysAndNowhereElse) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.calibration ? c.calibration : "no calibration file")
                                         << "channel " << int{c.channel} << " setpoint " << c.setpoint);
-        const SimRoot root = SimRoot::make_fresh();
-        if (c.calibration != nullptr) {
-            root.set_calibration(c.calibration);
-        }
+        const SimRoot root = vorntest::fresh_root_with_calibration(c.calibration);
         const auto run = vorntest::run_command(root, LEVEL_OPERATOR, [&](VornLib& lib, Report& report) {
             double read_back = -9;
             report.put("set", lib.setSetpoint(c.channel, c.setpoint));

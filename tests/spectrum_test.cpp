@@ -145,10 +145,7 @@ TEST(Spectrum, MatchesAPlainTransformOfTheScaledSeries) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SimRoot root = SimRoot::make_fresh();
-        if (c.calibration != nullptr) {
-            root.set_calibration(c.calibration);
-        }
+        SimRoot root = vorntest::fresh_root_with_calibration(c.calibration);
         if (c.generator) {
             SampleStreamControl(root).serve(*c.generator);
         } else {

@@ -199,6 +199,14 @@ ClientRun run_client(const vornsim::SimRoot& root, ClientBody body, ClientOption
     return client.finish();
 }
 
+vornsim::SimRoot fresh_root_with_calibration(const char* calibration) {
+    vornsim::SimRoot root = vornsim::SimRoot::make_fresh();
+    if (calibration != nullptr) {
+        root.set_calibration(calibration);
+    }
+    return root;
+}
+
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {

@@ -88,6 +88,10 @@ private:
 
 ClientRun run_client(const vornsim::SimRoot& root, ClientBody body, ClientOptions options = {});
 
+// A fresh sim root with `calibration` as its calibration file, or with none
+// when it is null.
+vornsim::SimRoot fresh_root_with_calibration(const char* calibration);
+
 // Polls `condition` every millisecond until it holds or `timeout` passes.
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds timeout = std::chrono::seconds(20));

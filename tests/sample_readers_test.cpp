@@ -282,3 +282,20 @@ TEST(SampleReaders, AShortReadConvertsOnlyTheWholeRecordsReceived) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SampleReaders, FetchTheScaleFactorsOnceAfterTheirRead) {
+    SimRoot root = SimRoot::make_fresh();
+    const auto run = run_client(root, [](VornLib& lib, Report&) {
+        double x[8];
+        lib.getPosArray(x, nullptr, nullptr, 8);
+        double currents[32];
+        lib.getCurrentArray(currents, 8);
+    });
+    ASSERT_TRUE(run.ok()) << run.describe();
+    const std::vector<vornsim::CalibrationRead> once_after_the_first_read{{1, 0}};
+    EXPECT_EQ(root.calibration_reads(), once_after_the_first_read);
+}
+
+}  // namespace

@@ -17,6 +17,8 @@
 #include <optional>
 #include <string>
 
+#include "calibration_reads.h"
+#include "core/device_paths.h"
 #include "devices/mailbox.h"
 #include "devices/sample_stream.h"
 #include "root_layout.h"
@@ -104,6 +106,12 @@ int open_emulated(const fs::path& root, Device device, int flags) {
     return placeholder;
 }
 
+void note_calibration_read(const fs::path& root, std::string_view path) {
+    if (path == vorn::kCalibrationFile) {
+        vornsim::calibration_reads::record(root);
+    }
+}
+
 struct Redirect {
     bool handled;      // the stand-in answered the open itself, with `result`
     int result;
@@ -119,6 +127,7 @@ Redirect redirect_open(const char* path, int flags) {
     if (const auto device = vornsim::layout::emulated_device(path)) {
         return {true, open_emulated(root, *device, flags), {}};
     }
+    note_calibration_read(root, path);
     return {false, -1, vornsim::layout::below_root(root, path).string()};
 }
 
@@ -154,7 +163,9 @@ FILE* fopen_through(RealFopen* real, const char* path, const char* mode) {
         errno = ENXIO;
         return nullptr;
     }
-    return real(vornsim::layout::below_root(required_sim_root(), path).c_str(), mode);
+    const fs::path root = required_sim_root();
+    note_calibration_read(root, path);
+    return real(vornsim::layout::below_root(root, path).c_str(), mode);
 }
 
 ssize_t read_emulated(Device device, void* buffer, size_t size) {

@@ -10,10 +10,19 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vornsim {
 
 enum class Device { sample_stream, mailbox };
+
+// One attempt of a client to open the calibration file, and how many reads of
+// the sample stream and mailbox exchanges the root had seen before it.
+struct CalibrationRead {
+    std::size_t stream_reads;
+    std::size_t mailbox_exchanges;
+    bool operator==(const CalibrationRead&) const = default;
+};
 
 class SimRoot {
 public:
@@ -37,6 +46,9 @@ public:
 
     void set_calibration(std::string_view text) const;
     void remove_calibration() const;
+
+    // Every attempt of a process of this root to open the calibration file.
+    std::vector<CalibrationRead> calibration_reads() const;
 
     std::filesystem::path lock_file() const;
     std::filesystem::path calibration_file() const;

@@ -40,10 +40,13 @@ extern double *in;          /* 2048 transform inputs, owned by the library */
 extern fftw_complex *out;   /* 1025 transform outputs, owned by the library */
 extern fftw_plan p;         /* 2048-point real-to-complex plan from in to out */
 
-/* Sample readers: each takes one block of records from the stream and returns
- * the number of samples delivered, or -1 when nothing could be delivered. */
+/* Sample stream: each call takes one block of records from the stream with one
+ * read.  The readers return the number of samples delivered, that is the whole
+ * records received, or -1 when they refuse the call or the read fails. */
 int getPosArray(double *x, double *y, double *i0, uint32_t n);
 int getCurrentArray(double *currents, uint32_t count);
+/* Returns 0, or -1 when it refuses the call or the block of 2048 records could
+ * not be read in full. */
 int getFFT(int channel, double *amplitude, double *frequency, int removeMean);
 
 /* Mailbox readings. */

@@ -245,7 +245,8 @@ TEST(Spectrum, PlacesBinMAtExactlyMTimesTheSamplingFrequencyOver2048) {
 TEST(Spectrum, MagnitudeIsThePlainRootOfTheSumOfSquares) {
     SimRoot root = SimRoot::make_fresh();
     const auto run = run_client(root, [](VornLib& lib, Report& report) {
-        double bins[][2] = {{3.0, 4.0}, {-5.0, -12.0}, {0.0, 0.0}, {1e200, 1e200}, {1e-200, 0.0}};
+        double bins[][2] = {{3.0, 4.0},     {-5.0, -12.0}, {0.0, 0.0},
+                            {1e200, 1e200}, {1e-200, 0.0}, {0x1.071fae04p+0, 0x1.86d538ap-1}};
         std::vector<double> magnitudes;
         for (auto& bin : bins) {
             magnitudes.push_back(lib.fftw_abs(bin));
@@ -253,10 +254,11 @@ TEST(Spectrum, MagnitudeIsThePlainRootOfTheSumOfSquares) {
         report.put_values("magnitudes", magnitudes.data(), magnitudes.size());
     });
     ASSERT_TRUE(run.ok()) << run.describe();
-    // The last two tell the plain form from a scaled hypotenuse, which would
-    // give 1.414e200 and 1e-200.
+    // The fourth and fifth tell the plain form from a scaled hypotenuse,
+    // which would give 1.414e200 and 1e-200; the sixth from a fused
+    // multiply-add, which would give 0x1.47c0a33eb9d71p+0.
     EXPECT_EQ(run.values<double>("magnitudes"),
-              (std::vector<double>{5.0, 13.0, 0.0, HUGE_VAL, 0.0}));
+              (std::vector<double>{5.0, 13.0, 0.0, HUGE_VAL, 0.0, 0x1.47c0a33eb9d7p+0}));
 }
 
 // Faults of the unguarded spectrum that we mend: each refusal takes no

@@ -179,7 +179,8 @@ TEST(SampleReaders, ZeroSamplesIssueAZeroByteReadAndWriteNothing) {
     EXPECT_EQ(SampleStreamControl(root).reads(), (std::vector<StreamRead>{{0, 0}, {0, 0}}));
 }
 
-// Faults of the unguarded readers that we mend.
+// Refusals and failed reads: each returns -1 and writes nothing; a short read
+// converts only the whole records received.
 
 TEST(CurrentArray, RefusesANullOutputWithoutTakingRecords) {
     SimRoot root = SimRoot::make_fresh();

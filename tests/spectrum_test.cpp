@@ -261,8 +261,9 @@ TEST(Spectrum, MagnitudeIsThePlainRootOfTheSumOfSquares) {
               (std::vector<double>{5.0, 13.0, 0.0, HUGE_VAL, 0.0, 0x1.47c0a33eb9d7p+0}));
 }
 
-// Faults of the unguarded spectrum that we mend: each refusal takes no
-// records or none that reach the caller, and writes nothing.
+// Refusals of a bad argument, a failed or short read and a missing transform
+// set: each takes no records, or none that reach the caller, and writes
+// nothing.
 
 void expect_refused(const vorntest::ClientRun& run) {
     EXPECT_EQ(run.integer("result"), -1);

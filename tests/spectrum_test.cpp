@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bit_patterns.h"
 #include "client.h"
 #include "vornsim/stream_control.h"
 
@@ -31,6 +32,7 @@ using vornsim::SimRoot;
 using vornsim::StreamGenerator;
 using vornsim::StreamRead;
 using vornsim::Waveform;
+using vorntest::bits_of;
 using vorntest::Report;
 using vorntest::run_client;
 using vorntest::VornLib;
@@ -172,6 +174,34 @@ TEST(Spectrum, MatchesAPlainTransformOfTheScaledSeries) {
             ASSERT_NEAR(got.amplitude[m], reference[m], 1e-10) << "bin " << m;
         }
     }
+}
+
+TEST(Spectrum, SumsTheMeanInIndexOrder) {
+    // In index order every 1 that follows 1e16 is lost to rounding; summed
+    // the other way round, in pairs or compensated, the sum comes out
+    // otherwise.
+    std::vector<double> series(kPoints, 1.0);
+    series[0] = 1e16;
+    series[kPoints / 2] = -1e16;
+    double forward = 0.0;
+    for (const double value : series) {
+        forward += value;
+    }
+    double backward = 0.0;
+    for (auto value = series.rbegin(); value != series.rend(); ++value) {
+        backward += *value;
+    }
+    ASSERT_NE(forward, backward) << "the series tells the two orders apart";
+
+    std::vector<SampleRecord> records(kPoints);
+    for (std::size_t k = 0; k < kPoints; ++k) {
+        records[k][2] = series[k];
+    }
+    SimRoot root = SimRoot::make_fresh();
+    SampleStreamControl(root).serve_records(records);
+    const Spectrum got = spectrum_of(root, 2, 1);
+    EXPECT_EQ(got.result, 0);
+    EXPECT_EQ(bits_of(got.series), bits_of(without_mean(series)));
 }
 
 TEST(Spectrum, ScalesOnlyThePositionChannels) {

@@ -37,11 +37,19 @@ struct Positions {
     std::vector<double> x, y, i0;
 };
 
+// Which outputs of getPosArray are given; the others are null.
+struct Outputs {
+    bool x = true, y = true, i0 = true;
+};
+
 // getPosArray for n samples into arrays with room for `room` values.
-Positions read_positions(const SimRoot& root, std::uint32_t n, std::size_t room) {
+Positions read_positions(const SimRoot& root, std::uint32_t n, std::size_t room,
+                         Outputs given = {}) {
     const auto run = run_client(root, [=](VornLib& lib, Report& report) {
         std::vector<double> x(room, kUntouched), y(room, kUntouched), i0(room, kUntouched);
-        report.put("result", lib.getPosArray(x.data(), y.data(), i0.data(), n));
+        report.put("result", lib.getPosArray(given.x ? x.data() : nullptr,
+                                             given.y ? y.data() : nullptr,
+                                             given.i0 ? i0.data() : nullptr, n));
         report.put_values("x", x.data(), room);
         report.put_values("y", y.data(), room);
         report.put_values("i0", i0.data(), room);
@@ -91,6 +99,33 @@ TEST(PositionArray, MultipliesXAndYByTheirScaleFactorsAndCopiesI0) {
         EXPECT_EQ(got.i0[5], kUntouched);
         EXPECT_EQ(SampleStreamControl(root).reads(),
                   (std::vector<StreamRead>{{5 * kRecordBytes, 5 * kRecordBytes}}));
+    }
+}
+
+TEST(PositionArray, FillsEachOutputExactlyWhenItIsGiven) {
+    const Outputs combinations[] = {
+        {true, true, true},   {false, true, true},  {false, false, true}, {false, true, false},
+        {true, false, true},  {true, false, false}, {true, true, false},  {false, false, false},
+    };
+    for (const Outputs given : combinations) {
+        SCOPED_TRACE(testing::Message()
+                     << "x " << given.x << " y " << given.y << " i0 " << given.i0);
+        SimRoot root =
+            vorntest::fresh_root_with_calibration("[BPM1]\nScale_X = 2\nScale_Y = 0.5\n");
+        const Positions got = read_positions(root, 3, 4, given);
+        EXPECT_EQ(got.result, 3);
+        const auto expected = [](bool is_given, double factor, std::size_t slot) {
+            std::vector<double> values(4, kUntouched);
+            for (std::size_t i = 0; is_given && i < 3; ++i) {
+                values[i] = factor * ramp(i, slot);
+            }
+            return values;
+        };
+        EXPECT_EQ(got.x, expected(given.x, 2.0, 0));
+        EXPECT_EQ(got.y, expected(given.y, 0.5, 1));
+        EXPECT_EQ(got.i0, expected(given.i0, 1.0, 2));
+        EXPECT_EQ(SampleStreamControl(root).reads(),
+                  (std::vector<StreamRead>{{3 * kRecordBytes, 3 * kRecordBytes}}));
     }
 }
 

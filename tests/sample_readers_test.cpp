@@ -6,11 +6,21 @@
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "bit_patterns.h"
 #include "client.h"
 #include "vornsim/stream_control.h"
+
+namespace vornsim {
+
+void PrintTo(const CalibrationRead& read, std::ostream* out) {
+    *out << "{after " << read.stream_reads << " stream reads, " << read.mailbox_exchanges
+         << " mailbox exchanges}";
+}
+
+}  // namespace vornsim
 
 namespace {
 using vornsim::Device;
@@ -317,21 +327,49 @@ TEST(SampleReaders, AShortReadConvertsOnlyTheWholeRecordsReceived) {
     }
 }
 
-}  // namespace
+void take_spectrum(VornLib& lib, int channel) {
+    std::vector<double> amplitude(1025), frequency(1025);
+    lib.getFFT(channel, amplitude.data(), frequency.data(), 1);
+}
 
-namespace {
-
-TEST(SampleReaders, FetchTheScaleFactorsOnceAfterTheirRead) {
-    SimRoot root = SimRoot::make_fresh();
-    const auto run = run_client(root, [](VornLib& lib, Report&) {
-        double x[8];
-        lib.getPosArray(x, nullptr, nullptr, 8);
-        double currents[32];
-        lib.getCurrentArray(currents, 8);
-    });
-    ASSERT_TRUE(run.ok()) << run.describe();
-    const std::vector<vornsim::CalibrationRead> once_after_the_first_read{{1, 0}};
-    EXPECT_EQ(root.calibration_reads(), once_after_the_first_read);
+// Each scaled call fetches its factors once, after its one read, so the
+// calibration file is opened with exactly that call's read behind it.
+TEST(SampleReaders, FetchTheScaleFactorsOncePerScaledCallAfterItsRead) {
+    struct Case {
+        const char* name;
+        void (*call)(VornLib&);
+        bool scaled;
+    };
+    const Case cases[] = {
+        {"spectrum of channel 0", [](VornLib& lib) { take_spectrum(lib, 0); }, true},
+        {"spectrum of channel 2", [](VornLib& lib) { take_spectrum(lib, 2); }, true},
+        {"spectrum of channel 3", [](VornLib& lib) { take_spectrum(lib, 3); }, true},
+        {"positions of 8 samples",
+         [](VornLib& lib) {
+             std::vector<double> x(8), y(8), i0(8);
+             lib.getPosArray(x.data(), y.data(), i0.data(), 8);
+         },
+         true},
+        {"currents of 8 samples",
+         [](VornLib& lib) {
+             std::vector<double> currents(32);
+             lib.getCurrentArray(currents.data(), 8);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRoot root = SimRoot::make_fresh();
+        const auto run = run_client(root, [&c](VornLib& lib, Report&) {
+            c.call(lib);
+            c.call(lib);
+        });
+        ASSERT_TRUE(run.ok()) << run.describe();
+        EXPECT_EQ(SampleStreamControl(root).reads().size(), 2u);
+        const std::vector<vornsim::CalibrationRead> after_each_read{{1, 0}, {2, 0}};
+        EXPECT_EQ(root.calibration_reads(),
+                  c.scaled ? after_each_read : std::vector<vornsim::CalibrationRead>{});
+    }
 }
 
 }  // namespace

@@ -63,12 +63,12 @@ void SampleStreamControl::fail_next_read(int error_number) const {
         throw std::invalid_argument("a failing read needs a positive errno");
     }
     const StateLock lock(root_);
-    set_fault(root_, {FaultKind::fail, static_cast<std::uint64_t>(error_number)});
+    queue_fault(root_, {FaultKind::fail, static_cast<std::uint64_t>(error_number)});
 }
 
 void SampleStreamControl::cut_next_read(std::size_t max_bytes) const {
     const StateLock lock(root_);
-    set_fault(root_, {FaultKind::cut, max_bytes});
+    queue_fault(root_, {FaultKind::cut, max_bytes});
 }
 
 std::vector<StreamRead> SampleStreamControl::reads() const {

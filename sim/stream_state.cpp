@@ -106,18 +106,21 @@ void write_position(const fs::path& root, std::uint64_t position) {
     replace_state_file(position_file(root), std::to_string(position) + "\n");
 }
 
-void set_fault(const fs::path& root, const Fault& fault) {
-    replace_state_file(fault_file(root), (fault.kind == FaultKind::fail ? "fail " : "cut ") +
-                                             std::to_string(fault.value) + "\n");
+void queue_fault(const fs::path& root, const Fault& fault) {
+    append_state_file(fault_file(root), (fault.kind == FaultKind::fail ? "fail " : "cut ") +
+                                            std::to_string(fault.value) + "\n");
 }
 
 std::optional<Fault> take_fault(const fs::path& root) {
-    const std::optional<std::string> text = read_state_file(fault_file(root));
-    if (!text) {
+    const std::string pending = read_state_file(fault_file(root)).value_or("");
+    if (pending.empty()) {
         return std::nullopt;
     }
-    fs::remove(fault_file(root));
-    std::istringstream words(*text);
+    const std::size_t end_of_oldest = pending.find('\n');
+    const std::string rest =
+        end_of_oldest == std::string::npos ? "" : pending.substr(end_of_oldest + 1);
+    replace_state_file(fault_file(root), rest);
+    std::istringstream words(pending.substr(0, end_of_oldest));
     std::string kind;
     std::uint64_t value = 0;
     if (!(words >> kind >> value) || (kind != "fail" && kind != "cut")) {

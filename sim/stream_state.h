@@ -42,8 +42,9 @@ void write_source(const std::filesystem::path& root, const Source& source);
 std::uint64_t read_position(const std::filesystem::path& root);
 void write_position(const std::filesystem::path& root, std::uint64_t position);
 
-void set_fault(const std::filesystem::path& root, const Fault& fault);
-// The fault for this read, if one is pending; it is used up.
+// Pending faults wait in the order they were queued.
+void queue_fault(const std::filesystem::path& root, const Fault& fault);
+// The oldest pending fault, for this read; it is used up.
 std::optional<Fault> take_fault(const std::filesystem::path& root);
 
 void log_read(const std::filesystem::path& root, const StreamRead& read);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,64 @@ TEST(StandInStream, InjectedFaultsHitTheNextReadOnlyAndEveryReadIsLogged) {
                                                        {2 * kRecordBytes, two},
                                                        {2 * kRecordBytes + 100, two}}));
     EXPECT_EQ(stream.position(), 5u);
+}
+
+TEST(StandInStream, QueuedFaultsHitTheFollowingReadsOneEachInTheOrderSet) {
+    const auto launch = [](std::string options) {
+        return [options](const SimRoot& root) {
+            const std::string command = std::string(VORNSIM_LAUNCHER) + " --root " +
+                                        root.path().string() + " " + options + " -- true";
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        };
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const SimRoot&)> queue_faults;
+        std::vector<long long> delivered;  // by four reads of two records each
+    };
+    const Case cases[] = {
+        {"fail then cut",
+         [](const SimRoot& root) {
+             SampleStreamControl(root).fail_next_read(EAGAIN);
+             SampleStreamControl(root).cut_next_read(300);
+         },
+         {-1, 300, 512, 512}},
+        {"cut then fail",
+         [](const SimRoot& root) {
+             SampleStreamControl(root).cut_next_read(300);
+             SampleStreamControl(root).fail_next_read(EAGAIN);
+         },
+         {300, -1, 512, 512}},
+        {"three cuts",
+         [](const SimRoot& root) {
+             for (const std::size_t bytes : {300, 256, 10}) {
+                 SampleStreamControl(root).cut_next_read(bytes);
+             }
+         },
+         {300, 256, 10, 512}},
+        {"launcher, fail first", launch("--stream-fail-next-read 5 --stream-cut-next-read 300"),
+         {-1, 300, 512, 512}},
+        {"launcher, in command-line order",
+         launch("--stream-cut-next-read 300 --stream-fail-next-read 5 --stream-cut-next-read 10"),
+         {300, -1, 10, 512}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRoot root = SimRoot::make_fresh();
+        c.queue_faults(root);
+        const auto run = run_client(root, [](VornLib& lib, Report&) {
+            std::vector<double> slots(2 * 32);
+            for (int i = 0; i < 4; ++i) {
+                read(*lib.fd_DMA, slots.data(), 2 * kRecordBytes);
+            }
+        });
+        ASSERT_TRUE(run.ok()) << run.describe();
+        std::vector<long long> delivered;
+        for (const StreamRead& read : SampleStreamControl(root).reads()) {
+            delivered.push_back(read.delivered);
+        }
+        EXPECT_EQ(delivered, c.delivered);
+    }
 }
 
 TEST(StandInStream, LauncherOptionsSetTheSourceAndTheFaults) {

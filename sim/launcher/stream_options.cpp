@@ -33,11 +33,29 @@ void add_stream_options(CLI::App& app, StreamOptions& options) {
                    "Only this slot (0-31) carries the generated values, the others hold 0")
         ->check(CLI::Range(0u, 31u))
         ->needs(waveform);
-    app.add_option("--stream-fail-next-read", options.fail_errno,
-                   "The next read of the stream fails with this errno")
-        ->check(CLI::PositiveNumber);
-    app.add_option("--stream-cut-next-read", options.cut_bytes,
-                   "The next read of the stream delivers at most this many bytes");
+    // Each fault is queued as it is parsed, so that the faults of several
+    // options hit the reads in the order they stand on the command line.
+    app.add_option_function<int>(
+           "--stream-fail-next-read",
+           [&options](const int& error_number) {
+               options.faults.push_back([error_number](const SampleStreamControl& stream) {
+                   stream.fail_next_read(error_number);
+               });
+           },
+           "A read of the stream fails with this errno (repeatable; faults hit the reads in "
+           "the order given)")
+        ->check(CLI::PositiveNumber)
+        ->trigger_on_parse();
+    app.add_option_function<std::size_t>(
+           "--stream-cut-next-read",
+           [&options](const std::size_t& max_bytes) {
+               options.faults.push_back([max_bytes](const SampleStreamControl& stream) {
+                   stream.cut_next_read(max_bytes);
+               });
+           },
+           "A read of the stream delivers at most this many bytes (repeatable; faults hit the "
+           "reads in the order given)")
+        ->trigger_on_parse();
 }
 
 void apply_stream_options(const SimRoot& root, const StreamOptions& options) {
@@ -49,11 +67,8 @@ void apply_stream_options(const SimRoot& root, const StreamOptions& options) {
         stream.serve(
             {kWaveforms.at(*options.waveform), options.amplitude, options.bin, options.slot});
     }
-    if (options.fail_errno) {
-        stream.fail_next_read(*options.fail_errno);
-    }
-    if (options.cut_bytes) {
-        stream.cut_next_read(*options.cut_bytes);
+    for (const auto& queue_fault : options.faults) {
+        queue_fault(stream);
     }
 }
 

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "vornsim/sim_root.h"
 #include "vornsim/stream_control.h"
@@ -17,8 +18,8 @@ struct StreamOptions {
     double amplitude = 1.0;
     unsigned bin = 0;
     std::optional<unsigned> slot;
-    std::optional<int> fail_errno;
-    std::optional<std::size_t> cut_bytes;
+    // The read faults of the command line, to be queued in the order given.
+    std::vector<std::function<void(const SampleStreamControl&)>> faults;
 };
 
 void add_stream_options(CLI::App& app, StreamOptions& options);

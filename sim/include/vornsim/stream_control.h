@@ -1,5 +1,5 @@
 // The sample stream of a sim root, as a test or a user sets it up: what the
-// emulated "/dev/vorn_dma_displ" serves, faults for its next read, and a log
+// emulated "/dev/vorn_dma_displ" serves, faults for its next reads, and a log
 // of what every read asked for and got.
 //
 // The device delivers whole 256-byte records (32 doubles) in order.  Its
@@ -59,11 +59,15 @@ public:
     void serve_record_file(const std::filesystem::path& file) const;
     void serve(const StreamGenerator& generator) const;
 
-    // The next read fails with `error_number` and delivers nothing.
+    // Read faults queue up in the order they are set, and each read takes
+    // the oldest one pending: fail_next_read then cut_next_read hit the next
+    // read and the one after it.
+    //
+    // A read that fails with `error_number` and delivers nothing.
     void fail_next_read(int error_number) const;
-    // The next read delivers at most `max_bytes`, ending mid-record if that
-    // is where the limit falls; a record cut short is served whole again by
-    // the read after.
+    // A read that delivers at most `max_bytes`, ending mid-record if that is
+    // where the limit falls; a record cut short is served whole again by the
+    // read after.
     void cut_next_read(std::size_t max_bytes) const;
 
     // Every read since the root was made, oldest first.

@@ -76,20 +76,31 @@ std::string CommandRun::describe() const {
     return client.describe() + "exchanges:\n" + vornsim::describe_exchanges(exchanges);
 }
 
-CommandRun run_command(const vornsim::SimRoot& root, int level, const Command& command) {
+CommandRun run_command(const vornsim::SimRoot& root, int level, const Command& command,
+                       int errno_before) {
+    const vornsim::MailboxControl mailbox(root);
     CommandRun run;
     run.client = run_client(root, [&](VornLib& lib, Report& report) {
         log_in(lib, level);
-        errno = 0;
+        report.put("calibration_reads_before", static_cast<long long>(root.calibration_reads().size()));
+        report.put("exchanges_before", static_cast<long long>(mailbox.exchange_count()));
+        errno = errno_before;
         const int result = command(lib, report);
         const int error = errno;
+        report.put("calibration_reads_after", static_cast<long long>(root.calibration_reads().size()));
         report.put("result", result);
         report.put("errno", error);
     });
-    run.exchanges = vornsim::MailboxControl(root).exchanges();
+    run.exchanges = mailbox.exchanges();
     if (run.client.ok()) {
         run.result = static_cast<int>(run.client.integer("result"));
         run.error = static_cast<int>(run.client.integer("errno"));
+        const auto reads = root.calibration_reads();
+        const auto exchanges_before = static_cast<std::size_t>(run.client.integer("exchanges_before"));
+        for (auto read = reads.begin() + run.client.integer("calibration_reads_before");
+             read != reads.begin() + run.client.integer("calibration_reads_after"); ++read) {
+            run.calibration_reads.push_back(read->mailbox_exchanges - exchanges_before);
+        }
     }
     return run;
 }

@@ -39,13 +39,17 @@ struct CommandRun {
     int result = 0;
     int error = 0;  // errno right after the command
     std::vector<vornsim::MailboxExchange> exchanges;
+    // For each opening of the calibration file during the command, how many
+    // exchanges the command had made before it.
+    std::vector<std::size_t> calibration_reads;
 
     std::string describe() const;  // the client and the decoded exchanges
 };
 
 // Runs `command` at `level` in a fresh client of `root`, reporting its result
-// and errno (set to 0 before the command).
-CommandRun run_command(const vornsim::SimRoot& root, int level, const Command& command);
+// and errno (set to `errno_before` just before the command).
+CommandRun run_command(const vornsim::SimRoot& root, int level, const Command& command,
+                       int errno_before = 0);
 
 // One row of a command family's table: the call, the level it is made at,
 // and every message it must send, each as 32 bytes of hex.

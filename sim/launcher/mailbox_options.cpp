@@ -58,9 +58,9 @@ std::vector<std::uint8_t> hex_bytes(const std::string& hex) {
 }
 
 // COMMAND[/BYTE4]@OFFSET=HEX
-void script_reply(const MailboxControl& mailbox, const std::string& spec) {
+void script_reply(const MailboxControl& mailbox, const std::string& entry) {
     const std::string option = "--mailbox-reply";
-    const auto [where, hex] = split_at(spec, '=', option);
+    const auto [where, hex] = split_at(entry, '=', option);
     const auto [request, offset] = split_at(where, '@', option);
     const auto slash = request.find('/');
     std::optional<std::uint8_t> selector;
@@ -90,17 +90,17 @@ void add_mailbox_options(CLI::App& app, MailboxOptions& options) {
 
 void configure_mailbox(const SimRoot& root, const MailboxOptions& options) {
     const MailboxControl mailbox(root);
-    for (const std::string& spec : options.results) {
-        const auto [number, value] = split_at(spec, '=', "--mailbox-result");
+    for (const std::string& entry : options.results) {
+        const auto [number, value] = split_at(entry, '=', "--mailbox-result");
         mailbox.script_result(whole_number(number, "--mailbox-result"),
                               static_cast<int>(whole_number(value, "--mailbox-result")));
     }
-    for (const std::string& spec : options.failures) {
-        const auto [number, error] = split_at(spec, '=', "--mailbox-fail");
+    for (const std::string& entry : options.failures) {
+        const auto [number, error] = split_at(entry, '=', "--mailbox-fail");
         mailbox.script_failure(whole_number(number, "--mailbox-fail"), error_number(error));
     }
-    for (const std::string& spec : options.replies) {
-        script_reply(mailbox, spec);
+    for (const std::string& entry : options.replies) {
+        script_reply(mailbox, entry);
     }
 }
 

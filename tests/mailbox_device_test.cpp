@@ -120,6 +120,25 @@ TEST(MailboxDevice, ScriptsResultsByNumberAndAFailureLeavesMessageAndUnitAsTheyW
     EXPECT_EQ(run.exchanges[2].error, EBUSY);
 }
 
+TEST(MailboxDevice, ASuccessfulExchangeLeavesErrnoAsItWas) {
+    constexpr int kErrnoBefore = 4711;
+    const SimRoot root = SimRoot::make_fresh();
+    const auto run = vorntest::run_command(
+        root, LEVEL_VIEW,
+        [](VornLib& lib, Report& report) {
+            char conf = 'x';
+            report.put("first", lib.getPIDconf(&conf));
+            report.put("first_errno", errno);
+            return lib.getPIDconf(&conf);
+        },
+        kErrnoBefore);
+    ASSERT_TRUE(run.client.ok()) << run.describe();
+    EXPECT_EQ(run.client.integer("first"), 0);
+    EXPECT_EQ(run.client.integer("first_errno"), kErrnoBefore) << "the first exchange of a fresh root";
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.error, kErrnoBefore);
+}
+
 TEST(MailboxDevice, ProcessesOfOneRootShareOneRecordAndOneUnit) {
     constexpr int kExchanges = 100;
     const SimRoot root = SimRoot::make_fresh();

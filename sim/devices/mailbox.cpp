@@ -118,7 +118,9 @@ int ioctl(const std::filesystem::path& root, unsigned long request, void* argume
         errno = EFAULT;
         return -1;
     }
-    // Worked on in a copy, so that a failure leaves the client's message as sent.
+    // Worked on in a copy, so that a failure leaves the client's message as
+    // sent; the store's own file operations must not show in errno.
+    const int caller_errno = errno;
     vorn::MailboxMessage message;
     std::memcpy(&message, argument, sizeof message);
     Outcome outcome{-1, EIO};
@@ -132,6 +134,7 @@ int ioctl(const std::filesystem::path& root, unsigned long request, void* argume
         return -1;
     }
     std::memcpy(argument, &message, sizeof message);
+    errno = caller_errno;
     return outcome.result;
 }
 

@@ -26,11 +26,12 @@ void MailboxControl::script_result(std::size_t exchange_number, int result) cons
     mailbox_store::LockedStore(root_).add(mailbox_store::ScriptedResult{exchange_number, result, 0});
 }
 
-void MailboxControl::script_failure(std::size_t exchange_number, int error) const {
+void MailboxControl::script_failure(std::size_t exchange_number, int error, FailedReply reply) const {
     if (error <= 0) {
         throw std::invalid_argument("a scripted failure needs a positive errno");
     }
-    mailbox_store::LockedStore(root_).add(mailbox_store::ScriptedResult{exchange_number, -1, error});
+    mailbox_store::LockedStore(root_).add(mailbox_store::ScriptedResult{
+        exchange_number, -1, error, reply == FailedReply::scripted_bytes});
 }
 
 void MailboxControl::script_reply(std::uint32_t command, std::size_t offset,

@@ -95,7 +95,8 @@ std::optional<ScriptedResult> LockedStore::scripted_result(std::size_t exchange_
     std::istringstream lines(read_state_file(results_file(dir_)).value_or(""));
     std::optional<ScriptedResult> latest;
     ScriptedResult script{};
-    while (lines >> script.exchange_number >> script.result >> script.error) {
+    while (lines >> script.exchange_number >> script.result >> script.error >>
+           script.failure_delivers_replies) {
         if (script.exchange_number == exchange_number) {
             latest = script;
         }
@@ -105,7 +106,8 @@ std::optional<ScriptedResult> LockedStore::scripted_result(std::size_t exchange_
 
 void LockedStore::add(const ScriptedResult& script) const {
     std::ostringstream line;
-    line << script.exchange_number << ' ' << script.result << ' ' << script.error << '\n';
+    line << script.exchange_number << ' ' << script.result << ' ' << script.error << ' '
+         << script.failure_delivers_replies << '\n';
     append_state_file(results_file(dir_), line.str());
 }
 

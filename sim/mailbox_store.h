@@ -20,6 +20,7 @@ struct ScriptedResult {
     std::size_t exchange_number;
     int result;  // >= 0, or -1 for a failure
     int error;   // errno of a failure, else 0
+    bool failure_delivers_replies = false;  // a failure still hands back the scripted reply bytes
 };
 
 struct ScriptedReply {

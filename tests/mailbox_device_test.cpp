@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "core/mailbox_protocol.h"
 #include "mailbox_check.h"
@@ -82,26 +83,35 @@ TEST(MailboxDevice, ExchangesTheWhole32ByteMessageAndRecordsItAsSent) {
     EXPECT_EQ(exchanges.at(0).result, 0);
 }
 
-TEST(MailboxDevice, ScriptsResultsByNumberAndAFailureLeavesMessageAndUnitAsTheyWere) {
+TEST(MailboxDevice, ScriptsResultsByNumberAndAFailureChangesNothingOnTheUnit) {
     const std::string setpoint_7 = "00020002 05000000 0000000000001c40 0000000000000000 0000000000000000";
+    const std::string get_setpoint_5 =
+        "01020002 05000000 0000000000000000 0000000000000000 0000000000000000";
+    const std::string scripted_bytes_only =
+        "01020002 05000000 0000000000000000 0000000000000000 ee00000000000000";
     const SimRoot root = SimRoot::make_fresh();
     const MailboxControl mailbox(root);
     mailbox.script_result(2, 9);
     mailbox.script_failure(3, EBUSY);
+    mailbox.script_failure(4, EIO, vornsim::FailedReply::scripted_bytes);
     mailbox.script_reply(vorn::CMD_SETPOINT_SET, 20, {0xee});
+    mailbox.script_reply(vorn::CMD_SETPOINT_GET, 24, {0xee});
     const auto run = vorntest::run_command(root, LEVEL_OPERATOR, [&](VornLib& lib, Report& report) {
         double value = 0;
         report.put("first", lib.setSetpoint(5, 1.25));
         report.put("second", lib.getSetpoint(5, &value));
         report.put_values("second_value", &value, 1);
-        vorn::MailboxMessage message = message_of(setpoint_7);
-        errno = 0;
-        report.put("third", ioctl(*lib.fd_Mbox, vorn::MBOX_IOCTL_XFER, &message));
-        report.put("third_errno", errno);
-        report.put_bytes("third_message", message.bytes, sizeof message.bytes);
+        for (const auto& [number, hex] :
+             {std::pair{"third", setpoint_7}, std::pair{"fourth", get_setpoint_5}}) {
+            vorn::MailboxMessage message = message_of(hex);
+            errno = 0;
+            report.put(number, ioctl(*lib.fd_Mbox, vorn::MBOX_IOCTL_XFER, &message));
+            report.put(std::string(number) + "_errno", errno);
+            report.put_bytes(std::string(number) + "_message", message.bytes, sizeof message.bytes);
+        }
         value = 0;
         const int result = lib.getSetpoint(5, &value);
-        report.put_values("fourth_value", &value, 1);
+        report.put_values("fifth_value", &value, 1);
         return result;
     });
     ASSERT_TRUE(run.client.ok()) << run.describe();
@@ -112,12 +122,19 @@ TEST(MailboxDevice, ScriptsResultsByNumberAndAFailureLeavesMessageAndUnitAsTheyW
     EXPECT_EQ(run.client.integer("third_errno"), EBUSY);
     const auto as_sent = vorntest::message_bytes(setpoint_7);
     EXPECT_EQ(run.client.text("third_message"), std::string(as_sent.begin(), as_sent.end()));
+    EXPECT_EQ(run.client.integer("fourth"), -1);
+    EXPECT_EQ(run.client.integer("fourth_errno"), EIO);
+    const auto with_reply = vorntest::message_bytes(scripted_bytes_only);
+    EXPECT_EQ(run.client.text("fourth_message"), std::string(with_reply.begin(), with_reply.end()))
+        << "the scripted bytes, without the unit's answer";
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.client.values<double>("fourth_value").at(0), 1.25) << "the failed setpoint was not taken";
-    ASSERT_EQ(run.exchanges.size(), 4u) << run.describe();
+    EXPECT_EQ(run.client.values<double>("fifth_value").at(0), 1.25)
+        << "the failed setpoint was not taken";
+    ASSERT_EQ(run.exchanges.size(), 5u) << run.describe();
     EXPECT_EQ(run.exchanges[1].result, 9);
     EXPECT_EQ(run.exchanges[2].result, -1);
     EXPECT_EQ(run.exchanges[2].error, EBUSY);
+    EXPECT_EQ(run.exchanges[3].error, EIO);
 }
 
 TEST(MailboxDevice, ASuccessfulExchangeLeavesErrnoAsItWas) {
@@ -312,6 +329,7 @@ TEST(LauncherOptions, ScriptTheMailboxBeforeTheCommandAndPrintItsRecordAfterIt) 
     int status = -1;
     command_output(launcher +
                        " --mailbox-result 1=4 --mailbox-fail 2=EIO --mailbox-fail 3=16"
+                       " --mailbox-fail-with-reply 7=EIO"
                        " --mailbox-reply 0x02000701@4=ff --mailbox-reply 0x01000801/2@8=000000000000f03f -- true",
                    &status);
     ASSERT_EQ(status, 0);
@@ -329,7 +347,9 @@ TEST(LauncherOptions, ScriptTheMailboxBeforeTheCommandAndPrintItsRecordAfterIt) 
     EXPECT_EQ(run.client.integer("reset_errno"), EIO);
     EXPECT_EQ(run.client.integer("reset_errno_2"), EBUSY);
     EXPECT_EQ(run.client.values<double>("channel2").at(0), 1.0);
-    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.result, -1) << "the failed exchange still handed back the scripted status byte";
+    ASSERT_EQ(run.exchanges.size(), 7u) << run.describe();
+    EXPECT_EQ(run.exchanges[6].result, -1);
 
     const std::string record = command_output(launcher + " --mailbox-log -- true 2>&1", &status);
     EXPECT_EQ(status, 0);

@@ -85,6 +85,7 @@ void apply_scripted_replies(const LockedStore& store, std::uint8_t* bytes) {
 struct Outcome {
     int result;
     int error;
+    bool reply_delivered;  // the worked-on message goes back to the client
 };
 
 Outcome exchange(const std::filesystem::path& root, vorn::MailboxMessage& message) {
@@ -93,10 +94,13 @@ Outcome exchange(const std::filesystem::path& root, vorn::MailboxMessage& messag
     std::memcpy(record.sent.data(), message.bytes, record.sent.size());
     const auto script = store.scripted_result(store.exchange_count() + 1);
     if (script && script->result < 0) {
+        if (script->failure_delivers_replies) {
+            apply_scripted_replies(store, message.bytes);
+        }
         record.result = -1;
         record.error = script->error;
         store.record(record);
-        return {record.result, record.error};
+        return {record.result, record.error, script->failure_delivers_replies};
     }
     UnitState unit = store.unit();
     carry_out(message.bytes, unit);
@@ -104,7 +108,7 @@ Outcome exchange(const std::filesystem::path& root, vorn::MailboxMessage& messag
     store.save(unit);
     record.result = script ? script->result : 0;
     store.record(record);
-    return {record.result, 0};
+    return {record.result, 0, true};
 }
 
 }  // namespace
@@ -118,22 +122,24 @@ int ioctl(const std::filesystem::path& root, unsigned long request, void* argume
         errno = EFAULT;
         return -1;
     }
-    // Worked on in a copy, so that a failure leaves the client's message as
-    // sent; the store's own file operations must not show in errno.
+    // Worked on in a copy, so that a failure hands back only what its script
+    // says; the store's own file operations must not show in errno.
     const int caller_errno = errno;
     vorn::MailboxMessage message;
     std::memcpy(&message, argument, sizeof message);
-    Outcome outcome{-1, EIO};
+    Outcome outcome{-1, EIO, false};
     try {
         outcome = exchange(root, message);
     } catch (const std::exception&) {
-        outcome = {-1, EIO};
+        outcome = {-1, EIO, false};
+    }
+    if (outcome.reply_delivered) {
+        std::memcpy(argument, &message, sizeof message);
     }
     if (outcome.result < 0) {
         errno = outcome.error;
         return -1;
     }
-    std::memcpy(argument, &message, sizeof message);
     errno = caller_errno;
     return outcome.result;
 }

@@ -35,14 +35,21 @@ std::pair<std::string, std::string> split_at(const std::string& text, char separ
 }
 
 // A number, or a name such as EIO.
-int error_number(const std::string& text) {
+int error_number(const std::string& text, const std::string& option) {
     for (int error = 1; error < 256; ++error) {
         const char* name = strerrorname_np(error);
         if (name != nullptr && text == name) {
             return error;
         }
     }
-    return static_cast<int>(whole_number(text, "--mailbox-fail"));
+    return static_cast<int>(whole_number(text, option));
+}
+
+// N=ERRNO
+void script_failure(const MailboxControl& mailbox, const std::string& entry, const std::string& option,
+                    FailedReply reply) {
+    const auto [number, error] = split_at(entry, '=', option);
+    mailbox.script_failure(whole_number(number, option), error_number(error, option), reply);
 }
 
 std::vector<std::uint8_t> hex_bytes(const std::string& hex) {
@@ -80,6 +87,10 @@ void add_mailbox_options(CLI::App& app, MailboxOptions& options) {
     app.add_option("--mailbox-fail", options.failures,
                    "N=ERRNO: mailbox exchange N fails with ERRNO (a number or a name like EIO)")
         ->allow_extra_args(false);
+    app.add_option("--mailbox-fail-with-reply", options.failures_with_reply,
+                   "N=ERRNO: mailbox exchange N fails with ERRNO, yet hands back the --mailbox-reply "
+                   "bytes of its command")
+        ->allow_extra_args(false);
     app.add_option("--mailbox-reply", options.replies,
                    "COMMAND[/BYTE4]@OFFSET=HEX: replies to COMMAND (to requests with BYTE4 at "
                    "offset 4) carry the bytes HEX from OFFSET on")
@@ -96,8 +107,10 @@ void configure_mailbox(const SimRoot& root, const MailboxOptions& options) {
                               static_cast<int>(whole_number(value, "--mailbox-result")));
     }
     for (const std::string& entry : options.failures) {
-        const auto [number, error] = split_at(entry, '=', "--mailbox-fail");
-        mailbox.script_failure(whole_number(number, "--mailbox-fail"), error_number(error));
+        script_failure(mailbox, entry, "--mailbox-fail", FailedReply::as_sent);
+    }
+    for (const std::string& entry : options.failures_with_reply) {
+        script_failure(mailbox, entry, "--mailbox-fail-with-reply", FailedReply::scripted_bytes);
     }
     for (const std::string& entry : options.replies) {
         script_reply(mailbox, entry);

@@ -13,6 +13,7 @@ namespace vornsim::launcher {
 struct MailboxOptions {
     std::vector<std::string> results;
     std::vector<std::string> failures;
+    std::vector<std::string> failures_with_reply;
     std::vector<std::string> replies;
     bool show_log = false;
 };

@@ -15,6 +15,12 @@
 
 namespace vornsim {
 
+// What a scripted failure hands back in the client's message.
+enum class FailedReply {
+    as_sent,         // nothing: the message stays as the client sent it
+    scripted_bytes,  // the scripted reply bytes of its command, though not the unit's answer
+};
+
 class MailboxControl {
 public:
     explicit MailboxControl(const SimRoot& root);
@@ -27,10 +33,11 @@ public:
 
     // Exchanges are numbered from 1, the root's first.  A scripted result
     // (>= 0) is returned after the device answered as usual; a scripted
-    // failure returns -1 with errno `error`, leaves the message as sent and
-    // changes nothing on the unit.  The latest script for a number wins.
+    // failure returns -1 with errno `error`, changes nothing on the unit and
+    // hands back what `reply` says.  The latest script for a number wins.
     void script_result(std::size_t exchange_number, int result) const;
-    void script_failure(std::size_t exchange_number, int error) const;
+    void script_failure(std::size_t exchange_number, int error,
+                        FailedReply reply = FailedReply::as_sent) const;
 
     // Every successful reply to `command` carries `bytes` from `offset` on,
     // written over the unit's own answer; with a selector, only replies to

@@ -151,4 +151,21 @@ TEST(PidConfiguration, IsReadBackAsWrittenAndStoredEvenAfterAFailedExchange) {
     EXPECT_EQ(run.exchanges.size(), 4u) << run.describe();
 }
 
+TEST(PidConfiguration, AFailedExchangeThatHandsBackReplyBytesStoresThem) {
+    const SimRoot root = SimRoot::make_fresh();
+    const MailboxControl mailbox(root);
+    mailbox.script_reply(vorn::CMD_PID_CONF_GET, 4, {0x5c});
+    mailbox.script_failure(1, EIO, vornsim::FailedReply::scripted_bytes);
+    const auto run = vorntest::run_command(root, LEVEL_VIEW, [](VornLib& lib, Report& report) {
+        char conf = 'x';
+        const int result = lib.getPIDconf(&conf);
+        report.put("conf", static_cast<unsigned char>(conf));
+        return result;
+    });
+    ASSERT_TRUE(run.client.ok()) << run.describe();
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.error, EIO);
+    EXPECT_EQ(run.client.integer("conf"), 0x5c);
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 
 namespace {
 using vornsim::Device;
+using vornsim::FailedReply;
 using vornsim::MailboxControl;
 using vornsim::SimRoot;
 using vorntest::Report;
@@ -104,14 +105,26 @@ TEST(LinkInfo, AClosedMailboxGivesMinusErrnoAndMinusEbadfWhenErrnoIsZero) {
     }
 }
 
-TEST(LinkInfo, AFailedExchangeStillWritesTheOutputsFromTheBufferAsSent) {
-    const SimRoot root = SimRoot::make_fresh();
-    MailboxControl(root).script_failure(1, ETIMEDOUT);
-    const auto run = read_link(root, 3);
-    ASSERT_TRUE(run.client.ok()) << run.describe();
-    EXPECT_EQ(run.result, -1);
-    EXPECT_EQ(run.error, ETIMEDOUT);
-    EXPECT_EQ(outputs_of(run), (std::vector<long long>{0, 0, 0, 0}));
+TEST(LinkInfo, AFailedExchangeStillWritesTheOutputsFromWhatTheBufferHolds) {
+    struct Case {
+        FailedReply reply;
+        std::vector<long long> outputs;
+    };
+    for (const Case& c : {Case{FailedReply::as_sent, {0, 0, 0, 0}},
+                          Case{FailedReply::scripted_bytes, {-1, -2, INT32_MIN, 0x12345678}}}) {
+        SCOPED_TRACE(c.reply == FailedReply::as_sent ? "as sent" : "scripted bytes");
+        const SimRoot root = SimRoot::make_fresh();
+        const MailboxControl mailbox(root);
+        mailbox.script_reply(vorn::CMD_SFP_INFO_GET, 8,
+                             {0xff, 0xff, 0xfe, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x80,  // -1, -2
+                              0x78, 0x56, 0x34, 0x12});
+        mailbox.script_failure(1, ETIMEDOUT, c.reply);
+        const auto run = read_link(root, 3);
+        ASSERT_TRUE(run.client.ok()) << run.describe();
+        EXPECT_EQ(run.result, -1);
+        EXPECT_EQ(run.error, ETIMEDOUT);
+        EXPECT_EQ(outputs_of(run), c.outputs);
+    }
 }
 
 TEST(LinkInfo, WithoutOutputsTheExchangeIsStillMadeAndItsResultReturned) {

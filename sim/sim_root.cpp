@@ -3,11 +3,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <stdexcept>
 #include <system_error>
 
 #include "root_layout.h"
+#include "state_file.h"
 
 namespace vornsim {
 namespace fs = std::filesystem;
@@ -18,14 +17,6 @@ void create_layout(const fs::path& root) {
     fs::create_directories(layout::control_dir(root));
     fs::create_directories(layout::lock_file(root).parent_path());
     fs::create_directories(layout::calibration_file(root).parent_path());
-}
-
-void write_file(const fs::path& path, std::string_view text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!file.flush()) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
 }
 
 }  // namespace
@@ -62,7 +53,7 @@ void SimRoot::set_device_present(Device device, bool present) const {
     if (present) {
         fs::remove(marker);
     } else {
-        write_file(marker, "");
+        replace_state_file(marker, "");
     }
 }
 
@@ -71,7 +62,7 @@ bool SimRoot::device_present(Device device) const {
 }
 
 void SimRoot::set_calibration(std::string_view text) const {
-    write_file(calibration_file(), text);
+    replace_state_file(calibration_file(), text);
 }
 
 void SimRoot::remove_calibration() const {
